@@ -42,6 +42,8 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, bool& al
     return std::make_unique<NamedMutex>(Held{fd});
 }
 
-NamedMutex::~NamedMutex() { ::close(fd_); }
+NamedMutex::~NamedMutex() {
+    ::close(fd_);
+}
 
 } // namespace platform

@@ -78,15 +78,25 @@ std::string escape(std::string_view text, bool isName) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '=': case '[': case ';': case '#':
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '=':
+        case '[':
+        case ';':
+        case '#':
             if (isName)
                 out.push_back('\\');
             out.push_back(c);
             break;
-        default: out.push_back(c);
+        default:
+            out.push_back(c);
         }
     }
     return out;

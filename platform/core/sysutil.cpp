@@ -4,9 +4,13 @@
 #include <mutex>
 #include <random>
 
-std::string BoolToFlag(bool value) { return value ? "1" : "0"; }
+std::string BoolToFlag(bool value) {
+    return value ? "1" : "0";
+}
 
-bool FlagToBool(std::string_view text) { return text == "1"; }
+bool FlagToBool(std::string_view text) {
+    return text == "1";
+}
 
 std::int32_t DigitsToInt(std::string_view text) {
     bool negative = text.size() > 1 && text.front() == '-';

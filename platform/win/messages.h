@@ -39,17 +39,17 @@ constexpr UINT WM_CMD_FOLDER_SCAN = 0xA203; // "Folder scan"
 constexpr UINT WM_CMD_SETTINGS = 0xA204;    // "Settings"
 
 // Settings window.
-constexpr UINT WM_REPORT_IP = 0xA261;        // offer to report the sending server's address
-constexpr UINT WM_POST_MESSAGE = 0xA263;     // the header copy is done: post the message
-constexpr UINT WM_SAVE_KNOWLEDGE = 0xA264;   // the heartbeat's knowledge and counter save
-constexpr UINT WM_MAKE_TOPMOST = 0xA265;     // make the window topmost
-constexpr UINT WM_DEFERRED_INIT = 0xA2C4;    // deferred initialisation
-constexpr UINT WM_WHITELIST_OFFER = 0xA2C5;  // the one-time white list offer
+constexpr UINT WM_REPORT_IP = 0xA261;       // offer to report the sending server's address
+constexpr UINT WM_POST_MESSAGE = 0xA263;    // the header copy is done: post the message
+constexpr UINT WM_SAVE_KNOWLEDGE = 0xA264;  // the heartbeat's knowledge and counter save
+constexpr UINT WM_MAKE_TOPMOST = 0xA265;    // make the window topmost
+constexpr UINT WM_DEFERRED_INIT = 0xA2C4;   // deferred initialisation
+constexpr UINT WM_WHITELIST_OFFER = 0xA2C5; // the one-time white list offer
 
 // Ends of the working windows' jobs, posted by their worker threads.
-constexpr UINT WM_TEACH_DONE = 0xA264;      // to the teaching window
-constexpr UINT WM_SCAN_DONE = 0xA265;       // to the folder scan window
-constexpr UINT WM_BUILD_DONE = 0xA266;      // to the white list builder
-constexpr UINT WM_BROWSER_LOADED = 0xA265;  // to the message browser
+constexpr UINT WM_TEACH_DONE = 0xA264;     // to the teaching window
+constexpr UINT WM_SCAN_DONE = 0xA265;      // to the folder scan window
+constexpr UINT WM_BUILD_DONE = 0xA266;     // to the white list builder
+constexpr UINT WM_BROWSER_LOADED = 0xA265; // to the message browser
 
 } // namespace platform

@@ -21,8 +21,9 @@ std::map<std::string, Entry>& commands() {
 }
 
 void usage() {
-    std::fprintf(stderr, "usage: tarnix [-C DIR] COMMAND [ARGS...]\n\n"
-                         "  -C DIR   knowledge directory (default: the current directory)\n\ncommands:\n");
+    std::fprintf(stderr,
+                 "usage: tarnix [-C DIR] COMMAND [ARGS...]\n\n"
+                 "  -C DIR   knowledge directory (default: the current directory)\n\ncommands:\n");
     for (const auto& [name, entry] : commands())
         std::fprintf(stderr, "  %s\n", entry.usage);
 }
