@@ -6,7 +6,27 @@ namespace platform {
 
 using UINT = std::uint32_t;
 
+// Messages of the window manager itself, used where the system drives a window
+// that is not its own (the mail client's windows, driven by the automation).
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_KEYUP = 0x0101;
+constexpr UINT WM_COMMAND = 0x0111; // wParam: command number
+constexpr UINT EM_SETSEL = 0x00B1;  // edit box: select wParam..lParam (0, -1: all)
+constexpr UINT WM_COPY = 0x0301;    // edit box: copy the selection to the clipboard
 constexpr UINT WM_USER = 0x0400;
+// List view control requests (8-bit text variants).
+constexpr UINT LVM_FIRST = 0x1000;
+constexpr UINT LVM_GETITEMA = LVM_FIRST + 5;
+constexpr UINT LVM_GETNEXTITEM = LVM_FIRST + 12;
+constexpr UINT LVM_GETCOLUMNA = LVM_FIRST + 25;
+constexpr UINT LVM_GETITEMSTATE = LVM_FIRST + 44;
+// Names passed to RegisterWindowMessage.
+constexpr const char* WM_HTML_GETOBJECT_NAME = "WM_HTML_GETOBJECT";
+
+// The mail client's command (WM_COMMAND to its toolbar band container) that
+// opens the properties window of the selected message.
+constexpr UINT CMD_MESSAGE_PROPERTIES = 40122;
 
 // The mail store's notification: a message was added to a registered folder;
 // wParam carries its message id.

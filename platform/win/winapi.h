@@ -75,6 +75,9 @@ bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // has handled it. 0 for a stale handle, or when the window goes away before
 // handling it. The owner's thread must run an event loop (or process its
 // events), or a sender from another thread waits until the window goes away.
+// A waiting sender handles nothing meanwhile: two threads that send to each
+// other's windows at the same time, or a sender the owner's thread is
+// waiting for, deadlock. The system's workers only post.
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Top-level windows (no parent) by class name and caption, in the order they
@@ -90,10 +93,14 @@ HWND GetParent(HWND window);
 bool IsWindowVisible(HWND window);
 // The last rectangle its owner reported (screen coordinates); false for a stale handle.
 bool GetWindowRect(HWND window, QRect& rect);
-// Makes the window the foreground window and asks its owner (on the owner's
-// thread, without waiting) to bring it to the front. False for a stale handle.
+// Makes the window the foreground window and has its owner bring it to the
+// front: at once on the owner's thread, else queued to it without waiting.
+// False for a stale handle.
 bool SetForegroundWindow(HWND window);
-// The window last made the foreground window, 0 when none or when it is gone.
+// Called by a window's owner when the user activates the window.
+void NoteWindowActivated(HWND window);
+// The window last made the foreground window or activated, 0 when none or
+// when it is gone.
 HWND GetForegroundWindow();
 
 // A process-wide message number for a name, the same for every call with the
