@@ -26,10 +26,14 @@ function(tarnix_add_test name)
     endif()
     set(home "${PROJECT_BINARY_DIR}/test-home/${name}")
     file(MAKE_DIRECTORY "${home}/run" "${home}/.config")
+    file(CHMOD "${home}/run" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    # The environment is given through the test launcher rather than the
+    # ENVIRONMENT property: gtest_discover_tests keeps only the first item of
+    # a list property, and the launcher also covers the discovery run.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+        "${CMAKE_COMMAND};-E;env;LC_ALL=C;TZ=UTC;QT_QPA_PLATFORM=offscreen;HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_RUNTIME_DIR=${home}/run;TARNIX_REGISTRY_DIR=${home}/registry;MAILDIR=${home}/Maildir")
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES
-            LABELS "${T_LABELS}"
-            ENVIRONMENT "LC_ALL=C;TZ=UTC;QT_QPA_PLATFORM=offscreen;HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_RUNTIME_DIR=${home}/run;TARNIX_REGISTRY_DIR=${home}/registry;MAILDIR=${home}/Maildir")
+        PROPERTIES LABELS "${T_LABELS}")
 endfunction()
