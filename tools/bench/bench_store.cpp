@@ -1,10 +1,10 @@
-// bench_store: the mail store as the program uses it, through the store
+// bench-store: the mail store as the program uses it, through the store
 // binding and the loaded library, on stores made in a temporary folder:
 //   - walking a folder of 20,000 messages with their texts, with the folder's
 //     id list read from its file (a fresh open) and kept in memory (open);
 //   - giving the ids to 20,000 messages the store sees for the first time;
 //   - getFolderNames of a store with 500 folders.
-// Run: bench_store [--benchmark_...]. Nothing outside the temporary folder is
+// Run: bench-store [--benchmark_...]. Nothing outside the temporary folder is
 // touched ($MAILDIR is set for the run).
 #include "integration/unStorvane.h"
 #include "platform/core/atomicfile.h"
