@@ -6,7 +6,9 @@
 // over the old file, so a crash or a full disk leaves the old knowledge whole;
 // tests hand the stores a writer that fails on demand. Reading goes straight
 // to the file system: a missing or unreadable file reads as no knowledge.
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,30 +20,27 @@ using TFileWriter = std::function<bool(const std::string& fileName, std::string_
 // The crash-safe writer every store uses unless told otherwise.
 TFileWriter AtomicFileWriter();
 
-// The text's lines: carriage return, line feed or both end a line, the text
-// ends at its first zero byte, and a last line without an end still counts
-// ("a\r\nb" and "a\r\nb\r\n" both give two lines; "" gives none).
-std::vector<std::string> SplitTextLines(std::string_view text);
-
-// Calls line(view) for each line of the text, as SplitTextLines cuts them.
-template <typename Line>
-void ForEachTextLine(std::string_view text, Line&& line) {
-    text = text.substr(0, text.find('\0'));
-    std::size_t start = 0;
-    const std::size_t size = text.size();
-    while (start < size) {
-        std::size_t end = start;
-        while (end < size && text[end] != '\r' && text[end] != '\n')
-            ++end;
-        line(text.substr(start, end - start));
-        if (end == size)
-            break;
-        start = end + (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n' ? 2 : 1);
+// The deferred save of the signature store and the sender lists, called every
+// few seconds: nothing while a batch is open; a pending write is made by the
+// first call that finds nothing changed since the call before; a change makes
+// a write pending. A failed write keeps both marks, so the next call tries
+// again. Answers the failure text when `write` failed.
+template <typename Write>
+std::optional<std::string> DeferredSave(std::int32_t lockCount, bool& changed, bool& savePending,
+                                        Write&& write, const char* failureText) {
+    if (lockCount > 0)
+        return std::nullopt;
+    if (savePending && !changed) {
+        if (!write())
+            return failureText;
+        savePending = false;
     }
+    if (changed) {
+        changed = false;
+        savePending = true;
+    }
+    return std::nullopt;
 }
-
-// Every line followed by "\r\n", the last one too.
-std::string JoinTextLines(const std::vector<std::string>& lines);
 
 // The lines of a text file; false (and no lines) when the file does not
 // exist or cannot be read.

@@ -1,5 +1,7 @@
 #include "unBlackList.h"
 
+#include "message/TextLines.h"
+
 #include <vector>
 
 namespace {
@@ -64,26 +66,17 @@ void TBlackList::LearnGoodSender(const TAssArray& headerMap) {
 
 bool TBlackList::WriteLists() {
     try {
-        return FWriter(FBlackFileName, JoinTextLines(FBlackList.Items())) &&
-               FWriter(FWhiteFileName, JoinTextLines(FWhiteList.Items()));
+        return FWriter(FBlackFileName, JoinLines(FBlackList.Items())) &&
+               FWriter(FWhiteFileName, JoinLines(FWhiteList.Items()));
     } catch (const std::exception&) {
         return false;
     }
 }
 
 std::optional<std::string> TBlackList::TrySave() {
-    if (FLockCount > 0)
-        return std::nullopt;
-    if (FSavePending && !FChanged) {
-        if (!WriteLists())
-            return "Cannot save changes in sig knowledge";
-        FSavePending = false;
-    }
-    if (FChanged) {
-        FChanged = false;
-        FSavePending = true;
-    }
-    return std::nullopt;
+    return DeferredSave(
+        FLockCount, FChanged, FSavePending, [this] { return WriteLists(); },
+        "Cannot save changes in sig knowledge");
 }
 
 bool TBlackList::Save() {

@@ -35,7 +35,7 @@ std::size_t findSeparator(std::string_view text) {
 // values in one entry, and a line without ": " belongs to the empty name.
 void buildHeaderMap(std::string_view headerBlock, TAssArray& headerMap) {
     std::string_view name; // a piece of the header block, which outlives the loop
-    ForEachTextLine(headerBlock, [&](std::string_view line) {
+    ForEachLine(headerBlock, [&](std::string_view line) {
         std::string_view value = line;
         if (!line.empty() && line[0] != ' ' && line[0] != '\t') {
             auto colon = line.find(": ");
@@ -130,7 +130,7 @@ std::vector<std::string> bodyLinesOf(std::string_view rawText) {
             body.Append(file.FileName);
             if (containsHtml(file.ContentType)) {
                 body.Append(" ");
-                ForEachTextLine(htmlContent(file), [&](std::string_view line) {
+                ForEachLine(htmlContent(file), [&](std::string_view line) {
                     body.Append(line);
                     body.EndLine();
                 });

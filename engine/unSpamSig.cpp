@@ -1,5 +1,7 @@
 #include "unSpamSig.h"
 
+#include "message/TextLines.h"
+
 #include <openssl/evp.h>
 
 #include <memory>
@@ -16,16 +18,6 @@ void loadList(const std::string& fileName, TSpamSigniture::TSignatureList& list)
     // is kept once.
     for (auto& line : lines)
         list.insert(std::move(line));
-}
-
-std::string joinList(const TSpamSigniture::TSignatureList& list) {
-    std::string text;
-    text.reserve(list.size() * 34);
-    for (const auto& signature : list) {
-        text += signature;
-        text += "\r\n";
-    }
-    return text;
 }
 
 } // namespace
@@ -89,26 +81,17 @@ bool TSpamSigniture::AddGoodSignature(std::string_view signatureText) {
 
 bool TSpamSigniture::WriteLists() {
     try {
-        return FWriter(FSpamFileName, joinList(FSpamSignatures)) &&
-               FWriter(FGoodFileName, joinList(FGoodSignatures));
+        return FWriter(FSpamFileName, JoinLineRange(FSpamSignatures)) &&
+               FWriter(FGoodFileName, JoinLineRange(FGoodSignatures));
     } catch (const std::exception&) {
         return false;
     }
 }
 
 std::optional<std::string> TSpamSigniture::TrySave() {
-    if (FLockCount > 0)
-        return std::nullopt;
-    if (FSavePending && !FChanged) {
-        if (!WriteLists())
-            return "Cannot save changes in sig knowledge";
-        FSavePending = false;
-    }
-    if (FChanged) {
-        FChanged = false;
-        FSavePending = true;
-    }
-    return std::nullopt;
+    return DeferredSave(
+        FLockCount, FChanged, FSavePending, [this] { return WriteLists(); },
+        "Cannot save changes in sig knowledge");
 }
 
 bool TSpamSigniture::Save() {

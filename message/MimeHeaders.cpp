@@ -297,16 +297,6 @@ private:
         }
     }
 
-    static int HexValue(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return -1;
-    }
-
     // QPDecode of the data [head_, afterFirst), whose special pieces are
     // [shead_, afterSpecial): only the special pieces change.
     void DecodeQ(int afterFirst, int afterSpecial) {
@@ -341,7 +331,7 @@ private:
                 Unlink(t);
                 return;
             }
-            const int high = HexValue(following[0]), low = HexValue(following[1]);
+            const int high = HexDigit(following[0]), low = HexDigit(following[1]);
             const int byte = (high < 0 || low < 0) ? 64 : high * 16 + low;
             ConsumeAfter(t, 2, afterFirst, nextSpecial);
             if (byte == 0) {

@@ -33,16 +33,6 @@ constexpr std::array<unsigned char, 256> MakeBase64Table() {
 }
 constexpr std::array<unsigned char, 256> kBase64Value = MakeBase64Table();
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Position of the last of the given delimiters, npos when none occurs.
 std::size_t LastDelimiter(std::string_view text, std::string_view delimiters) {
     return text.find_last_of(delimiters);
@@ -73,6 +63,16 @@ void DecodeUULine(const std::string& line, std::string& out) {
 }
 
 } // namespace
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
 
 std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
     if (Position >= Data.size())

@@ -58,6 +58,9 @@ std::string DecodeBase64Text(std::string_view digits);
 // and the result ends at its first NUL byte.
 std::string QPDecode(std::string text);
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+int HexDigit(char c);
+
 // The 6-bit value of a uuencode character: "`" and blank give 0, "!" to "_"
 // give 1 to 63; anything else throws std::runtime_error("Oops...").
 int UUValue(char c);

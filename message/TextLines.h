@@ -11,6 +11,24 @@
 // text ends at its first NUL byte (the store hands out zero-terminated texts).
 std::vector<std::string> SplitLines(std::string_view text);
 
+// Calls line(view) for each line of the text, as SplitLines cuts them,
+// without making a string of each.
+template <typename Line>
+void ForEachLine(std::string_view text, Line&& line) {
+    text = text.substr(0, text.find('\0'));
+    std::size_t start = 0;
+    const std::size_t size = text.size();
+    while (start < size) {
+        std::size_t end = start;
+        while (end < size && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        line(text.substr(start, end - start));
+        if (end == size)
+            break;
+        start = end + (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n' ? 2 : 1);
+    }
+}
+
 // Joins lines, every line followed by CR LF, the last one too.
 std::string JoinLines(const std::vector<std::string>& lines);
 

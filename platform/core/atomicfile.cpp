@@ -17,19 +17,6 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 void setError(std::string* error, const std::string& what) {
     if (error)
         *error = what + ": " + std::strerror(errno);
@@ -48,7 +35,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, std::st
     // (mkstemp makes 0600).
     struct stat old {};
     ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
     if (!ok)
         setError(error, "cannot write " + temp);
     if (::close(fd) != 0 && ok) {
@@ -70,6 +57,19 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, std::st
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
 }

@@ -18,6 +18,10 @@ bool ReadWholeFile(const std::string& path, std::string& data);
 
 bool FileExists(const std::string& path);
 
+// Writes all of `data` to the descriptor, going on after interruptions and
+// short writes; false on the first error (errno tells which).
+bool WriteAll(int fd, std::string_view data);
+
 // Creates a folder and its missing parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
 

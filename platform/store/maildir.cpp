@@ -1,5 +1,7 @@
 #include "platform/store/maildir.h"
 
+#include "platform/core/atomicfile.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -41,18 +43,6 @@ std::string safeHostName() {
             out += *p;
     }
     return out;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 void syncDirectory(const std::string& dir) {
@@ -191,7 +181,7 @@ int Deliver(const std::string& dir, std::string_view text, std::string& base) {
                 continue;
             return errno;
         }
-        bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+        bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
         int error = ok ? 0 : errno;
         if (::close(fd) != 0 && ok) {
             ok = false;

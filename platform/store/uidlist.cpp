@@ -29,18 +29,6 @@ bool parseUid(std::string_view text, FolderIndex::Uid& uid) {
     return true;
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 bool readRange(const std::string& path, off_t from, off_t to, std::string& data) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -389,7 +377,7 @@ bool FolderIndex::appendLocked(const std::string& lines, Uid headerNext) {
         text = "\n"; // end the line a crash cut off
     }
     text += lines;
-    bool ok = writeAll(fd, text) && ::fstat(fd, &info) == 0;
+    bool ok = WriteAll(fd, text) && ::fstat(fd, &info) == 0;
     ::close(fd);
     if (!ok)
         return false;
