@@ -87,7 +87,13 @@ std::vector<FolderIndex::Uid> FolderIndex::PresentUids() {
 }
 
 std::vector<FolderIndex::Uid> FolderIndex::PresentAfter(Uid watermark) {
+    Uid lastAssigned = 0;
+    return PresentAfter(watermark, lastAssigned);
+}
+
+std::vector<FolderIndex::Uid> FolderIndex::PresentAfter(Uid watermark, Uid& lastAssigned) {
     std::lock_guard guard(mutex_);
+    lastAssigned = next_ - 1;
     std::vector<Uid> uids;
     for (auto it = entries_.upper_bound(watermark); it != entries_.end(); ++it)
         if (it->second.present)

@@ -62,6 +62,9 @@ public:
     // Present messages, by id (as of the last Sync or change through here).
     std::vector<Uid> PresentUids();
     std::vector<Uid> PresentAfter(Uid watermark);
+    // The same, and the highest id given at that moment (ids are given by
+    // other threads too: the two must come from one look).
+    std::vector<Uid> PresentAfter(Uid watermark, Uid& lastAssigned);
     std::size_t PresentCount();
     bool IsPresent(Uid uid);
     std::string BaseOf(Uid uid);

@@ -216,7 +216,9 @@ void StoreWatcher::readEventsLocked() {
 void StoreWatcher::lookLocked(Watched& folder, std::vector<Post>& posts) {
     if (!folder.index->Sync())
         return;
-    std::vector<FolderIndex::Uid> fresh = folder.index->PresentAfter(folder.announced);
+    FolderIndex::Uid lastAssigned = 0;
+    std::vector<FolderIndex::Uid> fresh =
+        folder.index->PresentAfter(folder.announced, lastAssigned);
     for (FolderIndex::Uid uid : folder.held)
         if (folder.index->IsPresent(uid))
             fresh.push_back(uid);
@@ -235,7 +237,9 @@ void StoreWatcher::lookLocked(Watched& folder, std::vector<Post>& posts) {
         for (STOREHWND window : windows)
             posts.push_back({window, uid});
     }
-    folder.announced = std::max(folder.announced, folder.index->LastAssigned());
+    // Only up to what this look saw: ids given since (by a walk on another
+    // thread, say) are announced by the next look.
+    folder.announced = std::max(folder.announced, lastAssigned);
 }
 
 int StoreWatcher::timeoutLocked() {
