@@ -1,4 +1,5 @@
 #include "platform/ui/form.h"
+#include "tests/qtpump.h"
 
 #include <QApplication>
 #include <QThread>
@@ -10,22 +11,11 @@
 
 using namespace platform;
 using namespace std::chrono_literals;
+using testing_qt::PumpUntil;
 
 namespace {
 
 constexpr UINT kPing = WM_USER + 11;
-
-template <typename Done>
-bool pumpUntil(Done done, std::chrono::seconds limit = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // A form as the system's windows are written: handlers in a table, one
 // message handled by overriding WindowProc.
@@ -79,7 +69,7 @@ TEST(Form, MessagesReachTheHandlersOnTheGuiThread) {
         PostMessage(handle, kPing, 0, 0);
         return SendMessage(handle, kPing, 40, 2);
     });
-    ASSERT_TRUE(pumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
     EXPECT_EQ(answer.get(), 42);
     EXPECT_EQ(form.pings, 3);
     EXPECT_EQ(form.ranOn, QCoreApplication::instance()->thread());
@@ -116,7 +106,7 @@ TEST(Form, VisibilityAndRectangleFollowTheWidget) {
     top.setGeometry(100, 200, 300, 250);
     EXPECT_FALSE(IsWindowVisible(top.handle())) << "created hidden";
     top.show();
-    ASSERT_TRUE(pumpUntil([&] { return top.isVisible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return top.isVisible(); }));
     EXPECT_TRUE(IsWindowVisible(top.handle()));
     EXPECT_TRUE(IsWindowVisible(child->handle()));
     QRect rect;
@@ -127,7 +117,7 @@ TEST(Form, VisibilityAndRectangleFollowTheWidget) {
     EXPECT_EQ(rect, QRect(top.mapToGlobal(QPoint(10, 20)), QSize(30, 40)));
 
     top.move(400, 300);
-    pumpUntil([&] { return top.pos() == QPoint(400, 300); }, 5s);
+    PumpUntil([&] { return top.pos() == QPoint(400, 300); }, 5s);
     ASSERT_TRUE(GetWindowRect(child->handle(), rect));
     EXPECT_EQ(rect.topLeft(), top.mapToGlobal(QPoint(10, 20))) << "child moves with its window";
     ASSERT_TRUE(GetWindowRect(top.handle(), rect));
@@ -148,15 +138,15 @@ TEST(Form, SetForegroundWindowActivatesTheForm) {
     first.show();
     second.show();
     second.activateWindow();
-    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &second; }, 10s));
+    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == &second; }, 10s));
     EXPECT_EQ(GetForegroundWindow(), second.handle()) << "activation is noted";
     bool accepted = false;
     std::thread([&] { accepted = SetForegroundWindow(first.handle()); }).join();
     EXPECT_TRUE(accepted);
     EXPECT_EQ(GetForegroundWindow(), first.handle());
-    EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &first; }, 10s));
+    EXPECT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == &first; }, 10s));
     EXPECT_TRUE(SetForegroundWindow(second.handle())) << "from the GUI thread itself";
-    EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &second; }, 10s));
+    EXPECT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == &second; }, 10s));
 }
 
 } // namespace

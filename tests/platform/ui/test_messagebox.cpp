@@ -1,4 +1,5 @@
 #include "platform/ui/messagebox.h"
+#include "tests/qtpump.h"
 
 #include "platform/win/winapi.h"
 
@@ -16,20 +17,9 @@
 
 using namespace platform;
 using namespace std::chrono_literals;
+using testing_qt::PumpUntil;
 
 namespace {
-
-template <typename Done>
-bool pumpUntil(Done done, std::chrono::seconds limit = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 QThread* guiThread() {
     return QCoreApplication::instance()->thread();
@@ -72,7 +62,7 @@ TEST_F(MessageBoxes, ABoxFromAWorkerIsShownOnTheGuiThreadAndAnswersTheWorker) {
     auto answer = std::async(std::launch::async, [] {
         return MessageBox("Really?", "Question", MB_YESNO | MB_ICONQUESTION);
     });
-    ASSERT_TRUE(pumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
     EXPECT_EQ(answer.get(), IDNO);
     recorder.setAnswer(IDOK);
     EXPECT_EQ(MessageBox("Cannot save database", "TARNIX"), IDOK) << "GUI thread: direct";
@@ -104,7 +94,7 @@ TEST_F(MessageBoxes, TheGuiThreadKeepsHandlingEventsWhileAWorkerWaits) {
     });
     auto answer =
         std::async(std::launch::async, [] { return MessageBox("Go on?", "TARNIX", MB_OKCANCEL); });
-    ASSERT_TRUE(pumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
     EXPECT_EQ(answer.get(), IDCANCEL);
     EXPECT_EQ(handledWhileOpen, 1);
 }

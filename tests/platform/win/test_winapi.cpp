@@ -1,4 +1,5 @@
 #include "platform/win/winapi.h"
+#include "tests/qtpump.h"
 
 #include "platform/core/hooks.h"
 
@@ -19,24 +20,11 @@
 
 using namespace platform;
 using namespace std::chrono_literals;
+using testing_qt::PumpUntil;
 
 namespace {
 
 constexpr UINT kTestMessage = WM_USER + 1;
-
-// Lets the GUI thread handle its events until `done` holds; false on time-out
-// (a safety net against hangs, not a measurement).
-template <typename Done>
-bool pumpUntil(Done done, std::chrono::seconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 bool onGuiThread() {
     return QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -73,7 +61,7 @@ TEST(PostMessage, ManySendersKeepTheirOrderOnTheGuiThread) {
                 if (!PostMessage(handle, kTestMessage, static_cast<WPARAM>(i), sender))
                     ++refused;
         });
-    EXPECT_TRUE(pumpUntil([&] { return total == kSenders * kPerSender; })) << "received " << total;
+    EXPECT_TRUE(PumpUntil([&] { return total == kSenders * kPerSender; })) << "received " << total;
     for (auto& sender : senders)
         sender.join();
     EXPECT_EQ(refused, 0);
@@ -95,7 +83,7 @@ TEST(PostMessage, DeliversLaterNotDuringTheCall) {
     });
     ASSERT_TRUE(PostMessage(window.handle(), kTestMessage, 0, 0));
     EXPECT_EQ(handled, 0);
-    EXPECT_TRUE(pumpUntil([&] { return handled == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return handled == 1; }));
 }
 
 TEST(SendMessage, FromAWorkerRunsOnTheOwnersThreadAndReturnsTheResult) {
@@ -107,7 +95,7 @@ TEST(SendMessage, FromAWorkerRunsOnTheOwnersThreadAndReturnsTheResult) {
     const HWND handle = window.handle();
     auto answer = std::async(std::launch::async,
                              [handle] { return SendMessage(handle, kTestMessage, 42, -7); });
-    ASSERT_TRUE(pumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
     EXPECT_EQ(answer.get(), 41993);
     EXPECT_EQ(ranOn, QCoreApplication::instance()->thread());
 }
@@ -121,7 +109,7 @@ TEST(SendMessage, OnTheOwnersThreadIsDirectAheadOfPostedMessages) {
     ASSERT_TRUE(PostMessage(window.handle(), kTestMessage, 0, 0));
     EXPECT_EQ(SendMessage(window.handle(), kTestMessage + 1, 0, 0), 5);
     EXPECT_EQ(order, std::vector<UINT>{kTestMessage + 1});
-    EXPECT_TRUE(pumpUntil([&] { return order.size() == 2; }));
+    EXPECT_TRUE(PumpUntil([&] { return order.size() == 2; }));
     EXPECT_EQ(order, (std::vector<UINT>{kTestMessage + 1, kTestMessage}));
 }
 
@@ -183,7 +171,7 @@ TEST_P(SendToDyingWindow, WaiterWakesWithZero) {
         window.reset();
     else
         UnregisterWindow(handle);
-    EXPECT_TRUE(pumpUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 10s));
+    EXPECT_TRUE(PumpUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 10s));
     if (result.wait_for(0s) != std::future_status::ready) {
         sender.detach(); // hung: fail rather than hang the whole run
         FAIL() << "SendMessage did not return";
@@ -249,7 +237,7 @@ TEST(Handles, PostingToAWindowBeingDestroyedIsRefusedWithoutACrash) {
                     refused = refused || !posted;
                 }
             });
-        pumpUntil([&] { return started == 4 && handled > 100; }, 10s);
+        PumpUntil([&] { return started == 4 && handled > 100; }, 10s);
         window.reset();
         for (auto& poster : posters)
             poster.join();
@@ -379,7 +367,7 @@ TEST(Foreground, IsRecordedAndTheOwnerBringsItForwardOnItsThread) {
     MessageWindow other("TOther", "", {});
     std::thread([&] { EXPECT_TRUE(SetForegroundWindow(handle)); }).join();
     EXPECT_EQ(GetForegroundWindow(), handle);
-    EXPECT_TRUE(pumpUntil([&] { return procedure.ranOn != nullptr; }, 10s));
+    EXPECT_TRUE(PumpUntil([&] { return procedure.ranOn != nullptr; }, 10s));
     EXPECT_EQ(procedure.ranOn, QCoreApplication::instance()->thread());
     procedure.ranOn = nullptr;
     EXPECT_TRUE(SetForegroundWindow(handle));
@@ -404,7 +392,7 @@ TEST(Dispatch, AnExceptionInAHandlerIsReportedAndAnswersZero) {
     });
     EXPECT_EQ(SendMessage(window.handle(), kTestMessage, 0, 0), 0);
     ASSERT_TRUE(PostMessage(window.handle(), kTestMessage, 0, 0));
-    EXPECT_TRUE(pumpUntil([&] { return reported.size() == 2; }, 10s));
+    EXPECT_TRUE(PumpUntil([&] { return reported.size() == 2; }, 10s));
     EXPECT_EQ(SendMessage(window.handle(), kTestMessage + 1, 0, 0), 3) << "window still works";
     SetMessageBoxHook({});
     EXPECT_EQ(reported,
