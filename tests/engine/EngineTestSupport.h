@@ -2,11 +2,15 @@
 // Helpers shared by the engine tests: a private knowledge folder to run in,
 // a file writer that fails on demand, and a recorder of message boxes.
 #include "engine/KnowledgeFile.h"
+#include "message/QebAttFile.h"
+#include "message/QebMsg.h"
+#include "message/TextLines.h"
 #include "platform/core/atomicfile.h"
 #include "platform/core/hooks.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -18,6 +22,27 @@
 #include <vector>
 
 namespace enginetest {
+
+// The body lines of a message done the plain way, for comparing with the
+// manager's faster assembly: join the parser's text lines, add the
+// attachment names and the HTML texts, and split the whole again.
+inline std::vector<std::string> ReferenceBodyLines(const std::string& raw) {
+    TQebMsg parser;
+    parser.ParseRawMail(SplitLines(raw));
+    std::string body = JoinLines(parser.Text);
+    if (body.empty())
+        body = "_EMPTY_BODY ";
+    for (int i = 0; i < parser.AttachedFiles.Count(); ++i) {
+        TAttachedFile& file = parser.AttachedFiles.Items(i);
+        body += " " + file.FileName;
+        std::string type = file.ContentType;
+        for (char& c : type)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (type.find("html") != std::string::npos)
+            body += " " + JoinLines(SplitLines(file.ContentStream().Data));
+    }
+    return SplitLines(body);
+}
 
 // The test environment is meant to point the settings store into the build
 // tree; where it does not, the engine tests do it themselves (one folder per

@@ -36,26 +36,6 @@ std::vector<Message> readClass(const fs::path& folder) {
     return messages;
 }
 
-// Steps 5 to 8 of preparing a message as they read: join the text lines,
-// add the attachment names and HTML texts, split again.
-std::vector<std::string> referenceBodyLines(const std::string& raw) {
-    TQebMsg parser;
-    parser.ParseRawMail(SplitLines(raw));
-    std::string body = JoinLines(parser.Text);
-    if (body.empty())
-        body = "_EMPTY_BODY ";
-    for (int i = 0; i < parser.AttachedFiles.Count(); ++i) {
-        TAttachedFile& file = parser.AttachedFiles.Items(i);
-        body += " " + file.FileName;
-        std::string type = file.ContentType;
-        for (char& c : type)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (type.find("html") != std::string::npos)
-            body += " " + JoinLines(SplitLines(file.ContentStream().Data));
-    }
-    return SplitLines(body);
-}
-
 struct Engine {
     TMemoryCounters counters;
     TSortedTextList black, white;
@@ -141,7 +121,8 @@ TEST(EngineCorpus, TeachesEverythingAndKnowsItAgainAfterAReload) {
             std::string reason;
             bool verdict = engine.manager.IsSpam(message.raw, reason);
             TPreparedMessage prepared = engine.manager.PrepareMessage(message.raw);
-            ASSERT_EQ(prepared.BodyLines, referenceBodyLines(message.raw)) << message.name;
+            ASSERT_EQ(prepared.BodyLines, enginetest::ReferenceBodyLines(message.raw))
+                << message.name;
             std::string signature =
                 TSpamSigniture::Signature(TSpamManager::SignatureText(message.raw, prepared));
             // A body taught as good and then as spam counts as spam.

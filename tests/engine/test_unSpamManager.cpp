@@ -146,26 +146,6 @@ TEST(PrepareMessage, BodyLinesHoldTheTextAttachmentNamesAndHtmlText) {
     }
 }
 
-// Steps 5 to 8 of preparing a message, transcribed as they read: join the
-// text lines, add the attachment names and HTML texts, split again.
-Lines referenceBodyLines(const std::string& raw) {
-    TQebMsg parser;
-    parser.ParseRawMail(SplitLines(raw));
-    std::string body = JoinLines(parser.Text);
-    if (body.empty())
-        body = "_EMPTY_BODY ";
-    for (int i = 0; i < parser.AttachedFiles.Count(); ++i) {
-        TAttachedFile& file = parser.AttachedFiles.Items(i);
-        body += " " + file.FileName;
-        std::string type = file.ContentType;
-        for (char& c : type)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (type.find("html") != std::string::npos)
-            body += " " + JoinLines(SplitLines(file.ContentStream().Data));
-    }
-    return SplitLines(body);
-}
-
 TEST(PrepareMessage, BodyLinesAreTheJoinedAndSplitTextInEveryCase) {
     auto part = [](const std::string& headers, const std::string& body) {
         return "--BB\r\n" + headers + "\r\n\r\n" + body + "\r\n";
@@ -200,7 +180,8 @@ TEST(PrepareMessage, BodyLinesAreTheJoinedAndSplitTextInEveryCase) {
     Engine engine;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(engine.manager.PrepareMessage(row.raw).BodyLines, referenceBodyLines(row.raw));
+        EXPECT_EQ(engine.manager.PrepareMessage(row.raw).BodyLines,
+                  enginetest::ReferenceBodyLines(row.raw));
     }
 }
 

@@ -409,7 +409,7 @@ TEST(ParseRawMail, ThousandsOfLevelsParseWithoutExhaustingTheStack) {
 
 // --- The rules as they stand --------------------------------------------------------
 
-// The parsing rules transcribed as they read, on plain lists of lines, with
+// The parsing rules done the slow, plain way, on lists of lines, with
 // every join, split and removal done literally and every search starting
 // from the first line: what the parser must match.
 class ReferenceParser {
