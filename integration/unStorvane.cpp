@@ -172,22 +172,24 @@ std::int32_t TStorvane::GetMessageCount(std::uint32_t folder) {
     return 1;
 }
 
-char* TStorvane::GetFirstMessage(std::uint32_t folder, std::int32_t& id) {
+// One step of a walk: the library writes the id only when it names a
+// message, so a missing text turns into the id -1.
+char* TStorvane::WalkStep(storvane::GetFirstMessageFn step, std::uint32_t folder,
+                          std::int32_t& id) {
     char* text = nullptr;
     storvane::MessageId local = 0;
     if (FLoaded)
-        text = FGetFirstMessage(FStore, folder, &local);
+        text = step(FStore, folder, &local);
     id = text ? static_cast<std::int32_t>(local) : -1;
     return text;
 }
 
+char* TStorvane::GetFirstMessage(std::uint32_t folder, std::int32_t& id) {
+    return WalkStep(FGetFirstMessage, folder, id);
+}
+
 char* TStorvane::GetNextMessage(std::uint32_t folder, std::int32_t& id) {
-    char* text = nullptr;
-    storvane::MessageId local = 0;
-    if (FLoaded)
-        text = FGetNextMessage(FStore, folder, &local);
-    id = text ? static_cast<std::int32_t>(local) : -1;
-    return text;
+    return WalkStep(FGetNextMessage, folder, id);
 }
 
 void TStorvane::GetFolderNames(std::vector<std::string>& list, std::string& text) {

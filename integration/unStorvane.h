@@ -70,6 +70,7 @@ public:
     bool Loaded() const { return FLoaded; }
 
 private:
+    char* WalkStep(storvane::GetFirstMessageFn step, std::uint32_t folder, std::int32_t& id);
     bool resolve();
 
     std::string FLibraryName;
