@@ -10,19 +10,19 @@
 namespace platform {
 namespace {
 
-std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 void setError(std::string* error, const std::string& what) {
     if (error)
         *error = what + ": " + std::strerror(errno);
 }
 
 } // namespace
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
     std::string temp = path + ".XXXXXX";
@@ -53,7 +53,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, std::st
         return false;
     }
     // Make the rename itself durable.
-    int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -109,7 +109,7 @@ bool MakeDirectories(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode);
-    std::string parent = folderOf(path);
+    std::string parent = FolderOf(path);
     if (parent != path && parent != "." && !MakeDirectories(parent))
         return false;
     return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;

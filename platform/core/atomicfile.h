@@ -22,6 +22,9 @@ bool FileExists(const std::string& path);
 // short writes; false on the first error (errno tells which).
 bool WriteAll(int fd, std::string_view data);
 
+// The folder part of a path ("." for a bare name, "/" for the root).
+std::string FolderOf(const std::string& path);
+
 // Creates a folder and its missing parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
 

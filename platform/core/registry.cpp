@@ -174,11 +174,6 @@ Section* findSection(Ini& ini, std::string_view key) {
     return nullptr;
 }
 
-std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 } // namespace
 
 std::string RegistryFileOf(const std::string& rootName) {
@@ -220,7 +215,7 @@ void RegWriteString(const std::string& path, const std::string& name, const std:
     auto where = platform::locate(path);
     if (!where || where->key.find_first_of("]\r\n") != std::string::npos)
         return;
-    if (!platform::MakeDirectories(platform::folderOf(where->file)))
+    if (!platform::MakeDirectories(platform::FolderOf(where->file)))
         return;
     // Read, change and replace under the lock so that writers in other
     // processes never overwrite each other's values.
